@@ -66,6 +66,10 @@ std::optional<std::filesystem::path> find_program(std::string_view name,
 }
 
 Result<Process> Process::spawn(const ProcessSpec& spec) {
+  // A child that dies while we write to it must give an error, not end us.
+  static std::once_flag ignore_sigpipe;
+  std::call_once(ignore_sigpipe, [] { ::signal(SIGPIPE, SIG_IGN); });
+
   auto env = environment_snapshot();
   for (const auto& name : spec.env_remove) env.erase(name);
   for (const auto& [k, v] : spec.env_set) env[k] = v;
