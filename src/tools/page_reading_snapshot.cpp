@@ -1,0 +1,176 @@
+// Cutting a long accessibility snapshot down to what bears on the job, and
+// searching one for the model's words.
+#include <utf8proc.h>
+
+#include <algorithm>
+#include <array>
+#include <span>
+
+#include <fmt/format.h>
+
+#include "core/utf8.h"
+#include "mind/text_rank.h"
+#include "tools/page_reading.h"
+#include "tools/page_reading_lines.h"
+
+namespace velmor::tools {
+namespace {
+
+constexpr std::size_t kFocusMinLines = 200;
+constexpr std::size_t kHeadExtra = 30;
+constexpr std::size_t kMostKept = 160;
+constexpr std::size_t kFindMostMatches = 60;
+
+bool starts_with_any(std::string_view s, std::span<const std::string_view> prefixes) {
+  return std::ranges::any_of(prefixes, [&](std::string_view p) { return s.starts_with(p); });
+}
+
+// Controls the model may need to act on; the second pass never drops them.
+constexpr std::array<std::string_view, 14> kControls = {
+    "- heading", "- button", "- combobox", "- textbox", "- tab ",    "- tab\"",     "- checkbox",
+    "- radio",   "- switch", "- menuitem", "- option",  "- slider",  "- searchbox", "- spinbutton"};
+
+// What shows the page's structure: the controls plus the server's own
+// section and page lines.
+constexpr std::array<std::string_view, 2> kStructure = {"- Page ", "###"};
+
+bool is_control(std::string_view line) {
+  return starts_with_any(page_lines::indent_stripped(line), kControls);
+}
+
+bool is_structure(std::string_view line) {
+  auto stripped = page_lines::indent_stripped(line);
+  return starts_with_any(stripped, kControls) || starts_with_any(stripped, kStructure);
+}
+
+bool mentions_any(std::string_view line, const std::vector<std::string>& words) {
+  auto low = page_lines::lower(line);
+  return std::ranges::any_of(words, [&](const std::string& w) {
+    return low.find(w) != std::string::npos;
+  });
+}
+
+bool is_letter_or_digit(utf8proc_int32_t cp) {
+  switch (utf8proc_category(cp)) {
+    case UTF8PROC_CATEGORY_LU: case UTF8PROC_CATEGORY_LL: case UTF8PROC_CATEGORY_LT:
+    case UTF8PROC_CATEGORY_LM: case UTF8PROC_CATEGORY_LO: case UTF8PROC_CATEGORY_MN:
+    case UTF8PROC_CATEGORY_MC: case UTF8PROC_CATEGORY_ND: case UTF8PROC_CATEGORY_NL:
+    case UTF8PROC_CATEGORY_NO:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The query's words of two characters or more, lower-cased.
+std::vector<std::string> find_terms(std::string_view query) {
+  std::vector<std::string> terms;
+  std::string piece;
+  std::size_t piece_chars = 0;
+  auto finish = [&] {
+    if (piece_chars >= 2) terms.push_back(core::to_lower(piece));
+    piece.clear();
+    piece_chars = 0;
+  };
+  const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(query.data());
+  for (std::size_t i = 0; i < query.size();) {
+    utf8proc_int32_t cp = -1;
+    auto n = utf8proc_iterate(bytes + i, static_cast<utf8proc_ssize_t>(query.size() - i), &cp);
+    auto len = n <= 0 ? std::size_t{1} : static_cast<std::size_t>(n);
+    if (n > 0 && is_letter_or_digit(cp)) {
+      piece.append(query.substr(i, len));
+      ++piece_chars;
+    } else {
+      finish();
+    }
+    i += len;
+  }
+  finish();
+  return terms;
+}
+
+}  // namespace
+
+std::string focus_snapshot(std::string_view snapshot, std::string_view focus) {
+  auto lines = page_lines::split(snapshot);
+  const std::size_t total = lines.size();
+  if (total <= kFocusMinLines || core::trim(focus).empty()) return std::string(snapshot);
+  // An empty stem ("ing" alone) would match every line and keep them all.
+  auto keywords = mind::tokens(focus);
+  std::erase_if(keywords, [](const std::string& k) { return k.empty(); });
+  if (keywords.empty()) return std::string(snapshot);
+
+  std::size_t head_end = std::min(kHeadExtra, total);
+  for (std::size_t i = 0; i < total; ++i) {
+    auto stripped = page_lines::indent_stripped(lines[i]);
+    if (stripped.starts_with("- ") && stripped.find('[') != std::string_view::npos) {
+      head_end = std::min(i + kHeadExtra, total);
+      break;
+    }
+  }
+
+  std::vector<bool> kept(total, false);
+  std::size_t kept_count = 0;
+  for (std::size_t i = 0; i < total; ++i) {
+    kept[i] = i < head_end || is_structure(lines[i]) || mentions_any(lines[i], keywords);
+    if (kept[i]) ++kept_count;
+  }
+  for (std::size_t i = total; i-- > head_end && kept_count > kMostKept;) {
+    if (kept[i] && !is_control(lines[i])) {
+      kept[i] = false;
+      --kept_count;
+    }
+  }
+  if (kept_count + 10 >= total) return std::string(snapshot);
+
+  std::string out;
+  out.reserve(snapshot.size() / 2);
+  bool skipped = false;
+  for (std::size_t i = 0; i < total; ++i) {
+    if (!kept[i]) {
+      skipped = true;
+      continue;
+    }
+    if (skipped) out += "  … (lines not about the job left out)\n";
+    skipped = false;
+    out += lines[i];
+    out += '\n';
+  }
+  out += fmt::format(
+      "\n({} of {} lines shown; every button, field and tab is here. {} links and text lines "
+      "not about the job were left out; browser_find {{\"query\"}} finds any of them.)\n",
+      kept_count, total, total - kept_count);
+  return out;
+}
+
+std::string find_in_snapshot(std::string_view snapshot, std::string_view query) {
+  auto terms = find_terms(query);
+  if (terms.empty())
+    return "browser_find needs a `query`: a word or two from the element you are looking for.";
+  std::string headers;
+  std::vector<std::string_view> matches;
+  for (auto line : page_lines::split(snapshot)) {
+    auto stripped = page_lines::indent_stripped(line);
+    if (stripped.starts_with("- Page URL:") || stripped.starts_with("- Page Title:")) {
+      headers += line;
+      headers += '\n';
+    } else if (mentions_any(line, terms)) {
+      matches.push_back(line);
+      if (matches.size() >= kFindMostMatches) break;
+    }
+  }
+  if (matches.empty())
+    return fmt::format(
+        "{}### Find: nothing on this page mentions \"{}\". Try other words, scroll, or call "
+        "browser_snapshot.",
+        headers, query);
+  std::string out = fmt::format("{}### Find: {} matching line(s) for \"{}\"\n", headers,
+                                matches.size(), query);
+  for (auto line : matches) {
+    out += line;
+    out += '\n';
+  }
+  return out;
+}
+
+}  // namespace velmor::tools
