@@ -119,6 +119,19 @@ std::string_view drop_prefix(std::string_view s, std::string_view prefix) {
   return s.starts_with(prefix) ? s.substr(prefix.size()) : s;
 }
 
+// Where the note of "host: note" begins. A note written with the address's
+// scheme ("https://host: note") must not split at the scheme's colon.
+std::size_t note_colon(std::string_view text) {
+  const std::string_view body = core::trim(text);
+  std::size_t from = static_cast<std::size_t>(body.data() - text.data());
+  const std::string head = core::to_lower_ascii(body.substr(0, 8));
+  if (head.starts_with("https://"))
+    from += 8;
+  else if (head.starts_with("http://"))
+    from += 7;
+  return text.find(':', from);
+}
+
 }  // namespace
 
 Recall Mind::recall(std::string_view query, std::size_t max_memories,
@@ -195,7 +208,7 @@ std::vector<std::string> Mind::site_notes(std::string_view host) const {
   for (const auto& m : memories()) {
     if (m.kind != "site") continue;
     auto h = host_of_note(m.text);
-    auto colon = m.text.find(':');
+    auto colon = note_colon(m.text);
     if (!h || colon == std::string::npos) continue;
     const bool same = q == *h;
     const bool subdomain = q.size() > h->size() && q.ends_with(*h) &&
