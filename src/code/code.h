@@ -81,6 +81,17 @@ std::vector<Coder> known_coders();
 // VELMOR_CODER when set and not blank (unchanged), else "auto".
 std::string coder_setting();
 
+// What one coding run came to: who ran it, what it said it did, the diff
+// summary and the branch the work is on.
+struct CoderResult {
+  std::string coder;
+  std::string summary;
+  std::string stat;
+  std::string branch;
+  std::uint64_t seconds = 0;
+  bool ok = false;  // exited with status 0 and was not stopped for time
+};
+
 // Per-coder success statistics.
 struct CoderStats {
   std::uint64_t runs = 0;
