@@ -12,6 +12,7 @@
 #include "core/config.h"
 #include "core/console.h"
 #include "core/interrupt.h"
+#include "operator/operator.h"
 
 namespace {
 
@@ -51,9 +52,9 @@ std::vector<Subcommand> subcommands() {
   return {
       {{"ask", "Send one message, as the app would. Chat or job, velmor decides",
         {positional("MESSAGE", "What to say")}},
-       not_built("ask")},
+       [](const Config& c, const ParsedCommand& a) { return velmor::op::run_ask(c, *a.value("MESSAGE")); }},
       {{"run", "Run one job through the loop, printing each action", {positional("TASK", "The job")}},
-       not_built("run")},
+       [](const Config& c, const ParsedCommand& a) { return velmor::op::run_job(c, *a.value("TASK")); }},
       {{"memory", "Show what velmor remembers (memories and procedures)",
         {{ArgKind::Option, "forget", "FORGET", "Forget one entry by id, or `all`", std::nullopt, false, {}}}},
        not_built("memory")},
