@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "core/console.h"
 #include "core/interrupt.h"
 #include "operator/operator.h"
+#include "mind/mind.h"
 
 namespace {
 
@@ -29,6 +31,14 @@ struct Subcommand {
   CommandSpec spec;
   Action action;
 };
+
+Result<int> memory(const Config& config, const ParsedCommand& args) {
+  std::ostringstream out;
+  auto done = velmor::mind::memory_command(config, args.value("forget"), out);
+  velmor::core::print_out(out.str());
+  if (!done) return velmor::fail(done.error());
+  return 0;
+}
 
 Action not_built(std::string name) {
   return [name](const Config&, const ParsedCommand&) -> Result<int> {
@@ -57,7 +67,7 @@ std::vector<Subcommand> subcommands() {
        [](const Config& c, const ParsedCommand& a) { return velmor::op::run_job(c, *a.value("TASK")); }},
       {{"memory", "Show what velmor remembers (memories and procedures)",
         {{ArgKind::Option, "forget", "FORGET", "Forget one entry by id, or `all`", std::nullopt, false, {}}}},
-       not_built("memory")},
+       memory},
       {{"ping", "Check the model, the browser helper, the desktop helper and Qdrant", {}},
        not_built("ping")},
       {{"seed", "Seed a few Engram + ReasoningBank demo nodes into the Qdrant ledger", {}},
