@@ -115,3 +115,21 @@ TEST(VelmorCommandLine, EmptyQdrantUrlFailsBeforeAnySubcommand) {
 
 }  // namespace
 }  // namespace velmor::core
+
+namespace velmor::core {
+namespace {
+
+TEST(VelmorCommandLine, MemoryListsAndRefusesUnknownIds) {
+  auto list = velmor::testing::run_velmor({"memory"});
+  EXPECT_EQ(list.exit_code, 0) << list.err;
+  EXPECT_NE(list.out.find("0 memories"), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("0 procedures"), std::string::npos) << list.out;
+  auto forget = velmor::testing::run_velmor({"memory", "--forget", "m_0000000000"});
+  EXPECT_EQ(forget.exit_code, 1);
+  EXPECT_EQ(forget.err, "Error: no memory or procedure with id m_0000000000\n");
+  auto all = velmor::testing::run_velmor({"memory", "--forget", "ALL"});
+  EXPECT_EQ(all.exit_code, 1) << "\"all\" is matched case-sensitively";
+}
+
+}  // namespace
+}  // namespace velmor::core
