@@ -91,11 +91,17 @@ std::string_view trim(std::string_view s) {
     if (!is_space(cp)) break;
     start += n;
   }
-  std::size_t end = start;
-  for (std::size_t i = start; i < s.size();) {
-    auto n = decode(s, i, &cp);
-    i += n;
-    if (!is_space(cp)) end = i;
+  // From the back one character at a time, so that trimming a long text
+  // costs only its white space. White space is always well-formed, so a lead
+  // byte whose sequence does not end exactly here is not white space.
+  std::size_t end = s.size();
+  while (end > start) {
+    std::size_t lead = end - 1;
+    while (lead > start && end - lead < 4 && (static_cast<unsigned char>(s[lead]) & 0xC0) == 0x80)
+      --lead;
+    auto n = decode(s, lead, &cp);
+    if (lead + n != end || !is_space(cp)) break;
+    end = lead;
   }
   return s.substr(start, end - start);
 }
