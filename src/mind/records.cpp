@@ -2,12 +2,11 @@
 
 #include <chrono>
 #include <cstdio>
-#include <unordered_set>
 
 #include "core/files.h"
 #include "core/random.h"
 #include "core/utf8.h"
-#include "mind/json_fields.h"
+#include "mind/json_cursor.h"
 
 namespace velmor::mind {
 
@@ -16,8 +15,7 @@ std::mutex MIND_LOCK;
 namespace {
 
 namespace fs = std::filesystem;
-using detail::Fields;
-using detail::Need;
+using detail::JsonCursor;
 using nlohmann::json;
 using nlohmann::ordered_json;
 
@@ -83,103 +81,80 @@ J encode(const JournalEntry& e) {
   return j;
 }
 
-bool decode(const json& v, Memory& m) {
-  Fields f(v);
-  f.get("id", m.id, Need::Required);
-  f.get("kind", m.kind, Need::Required);
-  f.get("text", m.text, Need::Required);
-  f.get("confidence", m.confidence, Need::Optional);
-  f.get("source_session", m.source_session);
-  f.get("created_at", m.created_at, Need::Required);
-  f.get("last_used", m.last_used);
-  f.get("uses", m.uses, Need::Optional);
-  return f.ok();
+// Readers of one stored record. The cursor refuses repeated keys; each
+// reader refuses a missing required key. Unknown keys are skipped.
+bool decode(JsonCursor& c, Memory& m) {
+  unsigned seen = 0;
+  bool ok = c.object([&](std::string_view key) {
+    if (key == "id") return seen |= 1, c.string(m.id);
+    if (key == "kind") return seen |= 2, c.string(m.kind);
+    if (key == "text") return seen |= 4, c.string(m.text);
+    if (key == "confidence") return c.number(m.confidence);
+    if (key == "source_session") return c.optional_string(m.source_session);
+    if (key == "created_at") return seen |= 8, c.string(m.created_at);
+    if (key == "last_used") return c.optional_string(m.last_used);
+    if (key == "uses") return c.unsigned_integer(m.uses);
+    return c.skip();
+  });
+  return ok && seen == 15;
 }
 
-bool decode(const json& v, Run& r) {
-  Fields f(v);
-  f.get("at", r.at, Need::Required);
-  f.get("steps", r.steps, Need::Required);
-  f.get("usd", r.usd, Need::Required);
-  f.get("session", r.session);
-  return f.ok();
+bool decode(JsonCursor& c, Run& r) {
+  unsigned seen = 0;
+  bool ok = c.object([&](std::string_view key) {
+    if (key == "at") return seen |= 1, c.string(r.at);
+    if (key == "steps") return seen |= 2, c.unsigned_integer(r.steps);
+    if (key == "usd") return seen |= 4, c.number(r.usd);
+    if (key == "session") return c.optional_string(r.session);
+    return c.skip();
+  });
+  return ok && seen == 7;
 }
 
-bool decode(const json& v, Procedure& p) {
-  Fields f(v);
-  f.get("id", p.id, Need::Required);
-  f.get("title", p.title, Need::Required);
-  f.get("when", p.when, Need::Required);
-  f.get("steps", p.steps, Need::Required);
-  f.get("sites", p.sites, Need::Optional);
-  f.get("successes", p.successes, Need::Optional);
-  f.get("failures", p.failures, Need::Optional);
-  f.get("source_session", p.source_session);
-  f.get("created_at", p.created_at, Need::Required);
-  f.get("last_used", p.last_used);
-  if (const json* runs = f.find("runs", Need::Optional)) {
-    if (!runs->is_array()) return false;
-    for (const auto& item : *runs) {
-      Run r;
-      if (!decode(item, r)) return false;
-      p.runs.push_back(std::move(r));
+bool decode(JsonCursor& c, Procedure& p) {
+  unsigned seen = 0;
+  bool ok = c.object([&](std::string_view key) {
+    if (key == "id") return seen |= 1, c.string(p.id);
+    if (key == "title") return seen |= 2, c.string(p.title);
+    if (key == "when") return seen |= 4, c.string(p.when);
+    if (key == "steps") return seen |= 8, c.string_list(p.steps);
+    if (key == "sites") return c.string_list(p.sites);
+    if (key == "successes") return c.unsigned_integer(p.successes);
+    if (key == "failures") return c.unsigned_integer(p.failures);
+    if (key == "source_session") return c.optional_string(p.source_session);
+    if (key == "created_at") return seen |= 16, c.string(p.created_at);
+    if (key == "last_used") return c.optional_string(p.last_used);
+    if (key == "runs") {
+      p.runs.clear();
+      return c.array([&] { return decode(c, p.runs.emplace_back()); });
     }
-  }
-  f.get("demoted", p.demoted, Need::Optional);
-  return f.ok();
+    if (key == "demoted") return c.boolean(p.demoted);
+    return c.skip();
+  });
+  return ok && seen == 31;
 }
 
-bool decode(const json& v, JournalEntry& e) {
-  Fields f(v);
-  f.get("id", e.id, Need::Required);
-  f.get("session", e.session, Need::Required);
-  f.get("title", e.title, Need::Required);
-  f.get("at", e.at, Need::Required);
-  f.get("mode", e.mode, Need::Required);
-  f.get("gist", e.gist, Need::Required);
-  f.get("report", e.report);
-  return f.ok();
-}
-
-// JSON where no object names a key twice; nullopt for anything else. The
-// library keeps the last of two equal keys, which would silently drop data.
-std::optional<json> parse_strict(std::string_view text) {
-  std::vector<std::unordered_set<std::string>> open;
-  bool duplicate = false;
-  auto watch = [&](int, json::parse_event_t event, json& parsed) {
-    switch (event) {
-      case json::parse_event_t::object_start:
-        open.emplace_back();
-        break;
-      case json::parse_event_t::object_end:
-        if (!open.empty()) open.pop_back();
-        break;
-      case json::parse_event_t::key:
-        if (!open.empty() && !open.back().insert(parsed.get<std::string>()).second)
-          duplicate = true;
-        break;
-      default:
-        break;
-    }
-    return true;
-  };
-  json value = json::parse(text, watch, /*allow_exceptions=*/false);
-  if (value.is_discarded() || duplicate) return std::nullopt;
-  return value;
+bool decode(JsonCursor& c, JournalEntry& e) {
+  unsigned seen = 0;
+  bool ok = c.object([&](std::string_view key) {
+    if (key == "id") return seen |= 1, c.string(e.id);
+    if (key == "session") return seen |= 2, c.string(e.session);
+    if (key == "title") return seen |= 4, c.string(e.title);
+    if (key == "at") return seen |= 8, c.string(e.at);
+    if (key == "mode") return seen |= 16, c.string(e.mode);
+    if (key == "gist") return seen |= 32, c.string(e.gist);
+    if (key == "report") return c.optional_string(e.report);
+    return c.skip();
+  });
+  return ok && seen == 63;
 }
 
 template <class T>
 std::optional<std::vector<T>> decode_list(std::string_view text) {
-  if (!core::is_valid_utf8(text)) return std::nullopt;
-  auto value = parse_strict(text);
-  if (!value || !value->is_array()) return std::nullopt;
+  JsonCursor c(text);
   std::vector<T> items;
-  items.reserve(value->size());
-  for (const auto& item : *value) {
-    T record;
-    if (!decode(item, record)) return std::nullopt;
-    items.push_back(std::move(record));
-  }
+  if (!c.array([&] { return decode(c, items.emplace_back()); }) || !c.at_end())
+    return std::nullopt;
   return items;
 }
 

@@ -80,6 +80,56 @@ TEST(ReadList, AnythingUndecodableIsAnEmptyList) {
   EXPECT_TRUE(read_list<Memory>(dir / "missing.json").empty());
 }
 
+TEST(ReadList, ReadsWellFormedJsonOfAnyLayoutAndRefusesTheRest) {
+  velmor::testing::TempDir dir;
+  auto text_of = [&](const std::string& file) -> std::optional<std::string> {
+    testing::put(dir / "memories.json", file);
+    auto list = read_list<Memory>(dir / "memories.json");
+    if (list.empty()) return std::nullopt;
+    return list[0].text;
+  };
+  auto with_text = [](const std::string& json_text, const std::string& extra = "") {
+    return "[{\"id\":\"m_1\",\"kind\":\"fact\",\"created_at\":\"t\",\"text\":" + json_text + extra +
+           "}]";
+  };
+  const struct {
+    std::string file;
+    std::optional<std::string> text;
+  } cases[] = {
+      {with_text(R"("plain")"), "plain"},
+      {" \r\n\t" + with_text(R"("spaced")") + " \n", "spaced"},
+      {with_text(R"("q\"b\\s\/n\nt\tu\u00e9\u65e5")"), "q\"b\\s/n\nt\tu\u00e9\u65e5"},
+      {with_text(R"("\ud83d\ude00 smile")"), "\U0001F600 smile"},
+      {with_text("\"Zürich 東京 \xF0\x9F\x98\x80\""), "Zürich 東京 \U0001F600"},
+      {with_text(R"("x")", R"(,"confidence":-1.5e-1,"uses":0)"), "x"},
+      {with_text(R"("x")", R"(,"extra":{"a":[1,2.5,true,false,null,{"b":"c"}]})"), "x"},
+      {with_text(R"("x")", ",\"confidence\":0"), "x"},
+      // Refused: broken strings, numbers, literals and structure.
+      {with_text(R"("\ud83d alone")"), std::nullopt},
+      {with_text(R"("\ude00")"), std::nullopt},
+      {with_text(R"("\x41")"), std::nullopt},
+      {with_text("\"tab\tinside\""), std::nullopt},
+      {with_text("\"overlong \xC0\xAF\""), std::nullopt},
+      {with_text("\"surrogate \xED\xA0\x80\""), std::nullopt},
+      {with_text("\"cut \xE6\x97\""), std::nullopt},
+      {with_text(R"("x")", R"(,"confidence":01)"), std::nullopt},
+      {with_text(R"("x")", R"(,"confidence":1.)"), std::nullopt},
+      {with_text(R"("x")", R"(,"confidence":.5)"), std::nullopt},
+      {with_text(R"("x")", R"(,"confidence":+1)"), std::nullopt},
+      {with_text(R"("x")", R"(,"confidence":1e999)"), std::nullopt},
+      {with_text(R"("x")", R"(,"uses":-0)"), std::nullopt},
+      {with_text(R"("x")", R"(,"uses":18446744073709551616)"), std::nullopt},
+      {with_text(R"("x")", R"(,"extra":tru)"), std::nullopt},
+      {with_text(R"("x")", R"(,"extra":{"a":1,"a":2})"), std::nullopt},
+      {with_text(R"("x")", R"(,)"), std::nullopt},
+      {with_text(R"("x")") + ",", std::nullopt},
+      {with_text(R"("x")") + " []", std::nullopt},
+      {with_text(R"("x")", ",\"extra\":" + std::string(300, '[') + std::string(300, ']')),
+       std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(text_of(c.file), c.text) << c.file;
+}
+
 TEST_F(MindTest, WriteListIsPrettyInDeclarationOrderWithoutTrailingNewline) {
   Memory m = memory("m_0123456789", "site", "google.com: type the date and press Enter", 0.7,
                     "2025-03-01T09:15:02+00:00");
@@ -125,6 +175,13 @@ TEST_F(MindTest, ProceduresAndJournalRoundTrip) {
   EXPECT_FALSE(back[0].runs[1].session);
   EXPECT_TRUE(back[0].demoted);
   EXPECT_THAT(slurp(mind_.procedures_file()), HasSubstr("\"runs\": [\n"));
+
+  // Whatever the writer escapes, the reader takes back.
+  Memory odd = memory("m_odd", "fact", "bell\x07 \"quoted\" back\\slash tab\t é 日本 \U0001F600", 1e-05);
+  store(std::vector<Memory>{odd});
+  ASSERT_EQ(mind_.memories().size(), 1u);
+  EXPECT_EQ(mind_.memories()[0].text, odd.text);
+  EXPECT_EQ(mind_.memories()[0].confidence, 1e-05);
 
   JournalEntry e{"j_0000000001", "s_1", "Flights to Boston", "2025-01-02T00:00:00+00:00",
                  "browse", "Found three fares", "report-1.md"};
