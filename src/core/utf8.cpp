@@ -59,17 +59,21 @@ std::string to_valid_utf8(std::string_view s) {
   return out;
 }
 
+// ASCII bytes are one character each and skip the decoder: page texts and
+// snapshots of tens of kilobytes are counted on every browser action.
 std::size_t char_count(std::string_view s) {
   std::size_t count = 0;
   utf8proc_int32_t cp;
-  for (std::size_t i = 0; i < s.size(); ++count) i += decode(s, i, &cp);
+  for (std::size_t i = 0; i < s.size(); ++count)
+    i += static_cast<unsigned char>(s[i]) < 0x80 ? 1 : decode(s, i, &cp);
   return count;
 }
 
 std::size_t byte_offset_of_char(std::string_view s, std::size_t n) {
   std::size_t i = 0;
   utf8proc_int32_t cp;
-  for (std::size_t k = 0; k < n && i < s.size(); ++k) i += decode(s, i, &cp);
+  for (std::size_t k = 0; k < n && i < s.size(); ++k)
+    i += static_cast<unsigned char>(s[i]) < 0x80 ? 1 : decode(s, i, &cp);
   return i;
 }
 
