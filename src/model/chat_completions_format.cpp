@@ -12,6 +12,13 @@ json chat_content(const Message& message) {
   });
 }
 
+TokenUse chat_usage(const json& usage) {
+  TokenUse use;
+  use.input_tokens = usage_number(usage, "/prompt_tokens"_json_pointer);
+  use.output_tokens = usage_number(usage, "/completion_tokens"_json_pointer);
+  return use;
+}
+
 }  // namespace
 
 json chat_completions_body(const std::string& model, const std::string& system,
@@ -31,15 +38,7 @@ Result<ChatReply> chat_completions_reply(const json& sent, std::string_view body
   std::string text(core::trim(string_at(response, "/choices/0/message/content"_json_pointer).value_or("")));
   if (text.empty()) return fail(Error::inference("llm returned no content"));
 
-  ChatReply reply;
-  if (const json* usage = usage_object(response)) {
-    reply.usage.input_tokens = usage_number(*usage, "/prompt_tokens"_json_pointer);
-    reply.usage.output_tokens = usage_number(*usage, "/completion_tokens"_json_pointer);
-  } else {
-    reply.usage = estimate(sent, text.size());
-  }
-  reply.text = std::move(text);
-  return reply;
+  return make_reply(std::move(text), response, sent, chat_usage);
 }
 
 }  // namespace velmor::model::wire

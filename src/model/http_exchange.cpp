@@ -92,11 +92,16 @@ std::uint64_t usage_number(const json& usage, const json::json_pointer& where) {
   return 0;
 }
 
-const json* usage_object(const json& reply) {
-  if (!reply.is_object()) return nullptr;
-  auto it = reply.find("usage");
-  if (it == reply.end() || !it->is_object()) return nullptr;
-  return &*it;
+ChatReply make_reply(std::string text, const json& response, const json& sent,
+                     TokenUse (*read_usage)(const json& usage)) {
+  ChatReply reply;
+  auto usage = response.is_object() ? response.find("usage") : response.end();
+  if (usage != response.end() && usage->is_object())
+    reply.usage = read_usage(*usage);
+  else
+    reply.usage = estimate(sent, text.size());
+  reply.text = std::move(text);
+  return reply;
 }
 
 std::string png_data_url(const std::string& image) { return "data:image/png;base64," + image; }

@@ -13,6 +13,16 @@ json messages_content(const Message& message) {
   });
 }
 
+// Anthropic counts cache reads and cache writes apart from the other input.
+TokenUse messages_usage(const json& usage) {
+  TokenUse use;
+  use.cached_tokens = usage_number(usage, "/cache_read_input_tokens"_json_pointer);
+  use.input_tokens = usage_number(usage, "/input_tokens"_json_pointer) + use.cached_tokens +
+                     usage_number(usage, "/cache_creation_input_tokens"_json_pointer);
+  use.output_tokens = usage_number(usage, "/output_tokens"_json_pointer);
+  return use;
+}
+
 }  // namespace
 
 json messages_body(const std::string& model, const std::string& system,
@@ -42,18 +52,7 @@ Result<ChatReply> messages_reply(const json& sent, std::string_view body) {
   std::string text(core::trim(joined));
   if (text.empty()) return fail(Error::inference("anthropic returned no text"));
 
-  ChatReply reply;
-  if (const json* usage = usage_object(response)) {
-    std::uint64_t cache_read = usage_number(*usage, "/cache_read_input_tokens"_json_pointer);
-    reply.usage.input_tokens = usage_number(*usage, "/input_tokens"_json_pointer) + cache_read +
-                               usage_number(*usage, "/cache_creation_input_tokens"_json_pointer);
-    reply.usage.cached_tokens = cache_read;
-    reply.usage.output_tokens = usage_number(*usage, "/output_tokens"_json_pointer);
-  } else {
-    reply.usage = estimate(sent, text.size());
-  }
-  reply.text = std::move(text);
-  return reply;
+  return make_reply(std::move(text), response, sent, messages_usage);
 }
 
 }  // namespace velmor::model::wire

@@ -64,24 +64,23 @@ ModelClient::~ModelClient() = default;
 
 Result<ModelClient> ModelClient::from_config(const Config& config) {
   Provider provider = VELMOR_TRY(pick_provider(config));
+  // The providers whose key is required.
+  auto keyed = [&](const std::optional<std::string>& key, std::string_view variable,
+                   const std::string& url, const std::string& model) -> Result<ModelClient> {
+    auto trimmed = trimmed_key(key);
+    if (!trimmed) return fail(unset(variable));
+    return ModelClient(provider, url, model, trimmed, config);
+  };
   switch (provider) {
     case Provider::ChatGpt:
       return ModelClient(provider, chatgpt_base_url(), config.chatgpt_model, std::nullopt, config);
-    case Provider::OpenAi: {
-      auto key = trimmed_key(config.openai_api_key);
-      if (!key) return fail(unset("OPENAI_API_KEY"));
-      return ModelClient(provider, config.openai_api_url, config.openai_model, key, config);
-    }
-    case Provider::Xai: {
-      auto key = trimmed_key(config.xai_api_key);
-      if (!key) return fail(unset("XAI_API_KEY"));
-      return ModelClient(provider, config.xai_api_url, config.xai_model, key, config);
-    }
-    case Provider::Anthropic: {
-      auto key = trimmed_key(config.anthropic_api_key);
-      if (!key) return fail(unset("ANTHROPIC_API_KEY"));
-      return ModelClient(provider, config.anthropic_api_url, config.anthropic_model, key, config);
-    }
+    case Provider::OpenAi:
+      return keyed(config.openai_api_key, "OPENAI_API_KEY", config.openai_api_url, config.openai_model);
+    case Provider::Xai:
+      return keyed(config.xai_api_key, "XAI_API_KEY", config.xai_api_url, config.xai_model);
+    case Provider::Anthropic:
+      return keyed(config.anthropic_api_key, "ANTHROPIC_API_KEY", config.anthropic_api_url,
+                   config.anthropic_model);
     case Provider::Compatible: {
       auto url = trimmed_key(config.llm_api_url);
       if (!url) return fail(unset("LLM_API_URL"));

@@ -40,6 +40,14 @@ std::string output_text(const json& response) {
   return trimmed(joined);
 }
 
+TokenUse responses_usage(const json& usage) {
+  TokenUse use;
+  use.input_tokens = usage_number(usage, "/input_tokens"_json_pointer);
+  use.cached_tokens = usage_number(usage, "/input_tokens_details/cached_tokens"_json_pointer);
+  use.output_tokens = usage_number(usage, "/output_tokens"_json_pointer);
+  return use;
+}
+
 }  // namespace
 
 json responses_body(Provider provider, const std::string& model, const std::string& system,
@@ -84,16 +92,7 @@ Result<ChatReply> responses_reply(Provider provider, const json& sent, std::stri
   if (text.empty()) text = trimmed(delta_text);
   if (text.empty()) return fail(Error::inference(label + " returned no output text"));
 
-  ChatReply reply;
-  if (const json* usage = usage_object(response)) {
-    reply.usage.input_tokens = usage_number(*usage, "/input_tokens"_json_pointer);
-    reply.usage.output_tokens = usage_number(*usage, "/output_tokens"_json_pointer);
-    reply.usage.cached_tokens = usage_number(*usage, "/input_tokens_details/cached_tokens"_json_pointer);
-  } else {
-    reply.usage = estimate(sent, text.size());
-  }
-  reply.text = std::move(text);
-  return reply;
+  return make_reply(std::move(text), response, sent, responses_usage);
 }
 
 }  // namespace velmor::model::wire

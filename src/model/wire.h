@@ -54,8 +54,10 @@ Error http_err(Provider provider, long status, std::string_view body);
 // A usage count of any JSON number type as an unsigned integer: floats are
 // truncated, negatives and non-numbers count as 0.
 std::uint64_t usage_number(const json& usage, const json::json_pointer& where);
-// The object at `usage`, or nullptr when the reply has no usage object.
-const json* usage_object(const json& reply);
+// The reply: `text` with the counts `read_usage` takes from the response's
+// `usage` object, or, when there is none, the estimate from `sent`.
+ChatReply make_reply(std::string text, const json& response, const json& sent,
+                     TokenUse (*read_usage)(const json& usage));
 
 // "data:image/png;base64,{image}".
 std::string png_data_url(const std::string& image);

@@ -99,11 +99,7 @@ TEST_F(ChatCompletions, BadRepliesGiveTheirOwnTexts) {
   auto c = client();
   for (const auto& cs : cases) {
     SCOPED_TRACE(cs.body);
-    fake_.push_status(cs.status, cs.body);
-    auto reply = c.chat("s", user("u"));
-    ASSERT_FALSE(reply);
-    EXPECT_EQ(reply.error().kind(), ErrorKind::Inference);
-    expect_message(reply.error(), cs.message);
+    expect_chat_fails(c, cs.status, cs.body, cs.message);
   }
   EXPECT_EQ(fake_.request_count(), std::size(cases));  // one POST per call, no retries
 }

@@ -136,18 +136,13 @@ TEST_F(ChatGpt, ErrorStatusesCarryTheRightHint) {
   ASSERT_TRUE(auth_expiring_in(3600).save());
   auto c = client("chatgpt");
   for (const auto& cs : cases) {
-    fake_.push_status(cs.status, cs.body);
-    auto reply = c.chat("s", user("u"));
-    ASSERT_FALSE(reply);
-    EXPECT_EQ(reply.error().kind(), ErrorKind::Inference);
-    EXPECT_EQ(reply.error().message(), cs.message);
+    expect_chat_fails(c, cs.status, cs.body, cs.message);
   }
   // The marker counts anywhere in the body, even past the 180 characters shown.
-  fake_.push_status(429, std::string(300, 'x') + "subscription_sharing_usage_limit_exceeded");
-  auto reply = c.chat("s", user("u"));
-  EXPECT_EQ(reply.error().message(), "chatgpt http 429: " + std::string(180, 'x') +
-                                         " (your ChatGPT plan's shared limit for apps is used up for now; "
-                                         "wait, or paste an API key in Settings)");
+  expect_chat_fails(c, 429, std::string(300, 'x') + "subscription_sharing_usage_limit_exceeded",
+                    "chatgpt http 429: " + std::string(180, 'x') +
+                        " (your ChatGPT plan's shared limit for apps is used up for now; wait, or paste an "
+                        "API key in Settings)");
 }
 
 TEST_F(ChatGpt, ExpiringSignInIsRefreshedSavedAndUsed) {

@@ -69,11 +69,7 @@ TEST_F(Messages, FailuresHaveTheirOwnTexts) {
   auto c = client("anthropic");
   for (const auto& cs : cases) {
     SCOPED_TRACE(cs.body);
-    fake_.push_status(cs.status, cs.body);
-    auto reply = c.chat("s", user("u"));
-    ASSERT_FALSE(reply);
-    EXPECT_EQ(reply.error().kind(), ErrorKind::Inference);
-    expect_message(reply.error(), cs.message);
+    expect_chat_fails(c, cs.status, cs.body, cs.message);
   }
 }
 

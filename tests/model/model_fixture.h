@@ -42,6 +42,16 @@ class ModelTest : public ::testing::Test {
     }
   }
 
+  // Scripts one raw reply and checks that a call fails on it with an
+  // Inference error whose text is `message` (as expect_message takes it).
+  void expect_chat_fails(ModelClient& c, int status, const std::string& body, const std::string& message) {
+    fake_.push_status(status, body);
+    auto reply = c.chat("s", user("u"));
+    ASSERT_FALSE(reply);
+    EXPECT_EQ(reply.error().kind(), ErrorKind::Inference);
+    expect_message(reply.error(), message);
+  }
+
   testing::CleanEnv env_;
   testing::TempDir home_;
   testing::FakeProvider fake_;

@@ -123,11 +123,7 @@ TEST_F(Responses, FailuresNameTheProvider) {
   for (const auto& cs : cases) {
     SCOPED_TRACE(cs.body);
     auto c = client(cs.label);
-    fake_.push_status(cs.status, cs.body);
-    auto reply = c.chat("s", user("u"));
-    ASSERT_FALSE(reply);
-    EXPECT_EQ(reply.error().kind(), ErrorKind::Inference);
-    expect_message(reply.error(), cs.message);
+    expect_chat_fails(c, cs.status, cs.body, cs.message);
   }
 }
 
