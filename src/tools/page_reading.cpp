@@ -1,5 +1,7 @@
 #include "tools/page_reading.h"
 
+#include <utf8proc.h>
+
 #include <array>
 
 #include "core/utf8.h"
@@ -29,10 +31,28 @@ std::string_view indent_stripped(std::string_view line) {
   return first == std::string_view::npos ? std::string_view{} : line.substr(first);
 }
 
-std::string lower(std::string_view line) {
-  for (unsigned char c : line)
-    if (c >= 0x80) return core::to_lower(line);
-  return core::to_lower_ascii(line);
+void lower_into(std::string_view line, std::string& out) {
+  out.clear();
+  const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(line.data());
+  for (std::size_t i = 0; i < line.size();) {
+    unsigned char c = bytes[i];
+    if (c < 0x80) {
+      out += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+      ++i;
+      continue;
+    }
+    utf8proc_int32_t cp = -1;
+    auto n = utf8proc_iterate(bytes + i, static_cast<utf8proc_ssize_t>(line.size() - i), &cp);
+    if (n <= 0) {
+      out += static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    utf8proc_uint8_t buf[4];
+    auto len = utf8proc_encode_char(utf8proc_tolower(cp), buf);
+    out.append(reinterpret_cast<const char*>(buf), static_cast<std::size_t>(len));
+    i += static_cast<std::size_t>(n);
+  }
 }
 
 }  // namespace page_lines

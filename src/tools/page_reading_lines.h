@@ -15,7 +15,8 @@ std::vector<std::string_view> split(std::string_view text);
 // `line` without its leading spaces and tabs.
 std::string_view indent_stripped(std::string_view line);
 
-// `line` lower-cased (ASCII quickly, anything else with the full mapping).
-std::string lower(std::string_view line);
+// `line` lower-cased into `out` (ASCII quickly, anything else with the full
+// mapping); `out` is reused so that line loops do not allocate.
+void lower_into(std::string_view line, std::string& out);
 
 }  // namespace velmor::tools::page_lines

@@ -34,19 +34,30 @@ constexpr std::array<std::string_view, 14> kControls = {
 // section and page lines.
 constexpr std::array<std::string_view, 2> kStructure = {"- Page ", "###"};
 
+// Most lines are links and text; the role's first letter rules them out
+// before any prefix is compared.
+bool may_be_control(std::string_view stripped) {
+  return stripped.size() > 2 && stripped.starts_with("- ") &&
+         std::string_view("hbctrsmo").find(stripped[2]) != std::string_view::npos;
+}
+
 bool is_control(std::string_view line) {
-  return starts_with_any(page_lines::indent_stripped(line), kControls);
+  auto stripped = page_lines::indent_stripped(line);
+  return may_be_control(stripped) && starts_with_any(stripped, kControls);
 }
 
 bool is_structure(std::string_view line) {
   auto stripped = page_lines::indent_stripped(line);
-  return starts_with_any(stripped, kControls) || starts_with_any(stripped, kStructure);
+  return (may_be_control(stripped) && starts_with_any(stripped, kControls)) ||
+         starts_with_any(stripped, kStructure);
 }
 
-bool mentions_any(std::string_view line, const std::vector<std::string>& words) {
-  auto low = page_lines::lower(line);
+// `scratch` holds the lower-cased line between calls.
+bool mentions_any(std::string_view line, const std::vector<std::string>& words,
+                  std::string& scratch) {
+  page_lines::lower_into(line, scratch);
   return std::ranges::any_of(words, [&](const std::string& w) {
-    return low.find(w) != std::string::npos;
+    return scratch.find(w) != std::string::npos;
   });
 }
 
@@ -111,8 +122,9 @@ std::string focus_snapshot(std::string_view snapshot, std::string_view focus) {
 
   std::vector<bool> kept(total, false);
   std::size_t kept_count = 0;
+  std::string scratch;
   for (std::size_t i = 0; i < total; ++i) {
-    kept[i] = i < head_end || is_structure(lines[i]) || mentions_any(lines[i], keywords);
+    kept[i] = i < head_end || is_structure(lines[i]) || mentions_any(lines[i], keywords, scratch);
     if (kept[i]) ++kept_count;
   }
   for (std::size_t i = total; i-- > head_end && kept_count > kMostKept;) {
@@ -123,15 +135,19 @@ std::string focus_snapshot(std::string_view snapshot, std::string_view focus) {
   }
   if (kept_count + 10 >= total) return std::string(snapshot);
 
+  constexpr std::string_view kGap = "  … (lines not about the job left out)\n";
+  std::size_t size = 256;
+  for (std::size_t i = 0; i < total; ++i)
+    if (kept[i]) size += lines[i].size() + 1 + (i > 0 && !kept[i - 1] ? kGap.size() : 0);
   std::string out;
-  out.reserve(snapshot.size() / 2);
+  out.reserve(size);
   bool skipped = false;
   for (std::size_t i = 0; i < total; ++i) {
     if (!kept[i]) {
       skipped = true;
       continue;
     }
-    if (skipped) out += "  … (lines not about the job left out)\n";
+    if (skipped) out += kGap;
     skipped = false;
     out += lines[i];
     out += '\n';
@@ -149,12 +165,13 @@ std::string find_in_snapshot(std::string_view snapshot, std::string_view query) 
     return "browser_find needs a `query`: a word or two from the element you are looking for.";
   std::string headers;
   std::vector<std::string_view> matches;
+  std::string scratch;
   for (auto line : page_lines::split(snapshot)) {
     auto stripped = page_lines::indent_stripped(line);
     if (stripped.starts_with("- Page URL:") || stripped.starts_with("- Page Title:")) {
       headers += line;
       headers += '\n';
-    } else if (mentions_any(line, terms)) {
+    } else if (mentions_any(line, terms, scratch)) {
       matches.push_back(line);
       if (matches.size() >= kFindMostMatches) break;
     }
