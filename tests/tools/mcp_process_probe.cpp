@@ -12,11 +12,11 @@
 namespace velmor::testing {
 namespace {
 
-// Lines of "pid pgid stat" for every process.
-std::string process_table() {
+// Lines of "pid pgid stat" (or the given columns) for every process.
+std::string process_table(const char* columns = "pid=,pgid=,stat=") {
   core::ProcessSpec spec;
   spec.program = "ps";
-  spec.args = {"-A", "-o", "pid=,pgid=,stat="};
+  spec.args = {"-A", "-o", columns};
   auto run = core::run_capture(spec, std::chrono::seconds(10));
   return run ? run->out : std::string();
 }
@@ -41,6 +41,27 @@ std::vector<pid_t> group_members(pid_t pgid) {
   while (table >> p >> g >> stat)
     if (g == pgid && (stat.empty() || stat[0] != 'Z')) members.push_back(static_cast<pid_t>(p));
   return members;
+}
+
+std::vector<pid_t> descendants(pid_t pid) {
+  std::vector<std::pair<long, long>> links;  // (pid, parent) of live processes
+  std::istringstream table(process_table("pid=,ppid=,stat="));
+  long p = 0, parent = 0;
+  std::string stat;
+  while (table >> p >> parent >> stat)
+    if (stat.empty() || stat[0] != 'Z') links.emplace_back(p, parent);
+  std::vector<pid_t> found;
+  std::vector<long> frontier = {pid};
+  while (!frontier.empty()) {
+    long next = frontier.back();
+    frontier.pop_back();
+    for (auto [child, parent_pid] : links)
+      if (parent_pid == next) {
+        found.push_back(static_cast<pid_t>(child));
+        frontier.push_back(child);
+      }
+  }
+  return found;
 }
 
 bool wait_gone(pid_t pid, std::chrono::milliseconds limit) {

@@ -13,6 +13,9 @@ namespace velmor::testing {
 bool process_alive(pid_t pid);
 // The live (non-zombie) processes whose process group is `pgid`.
 std::vector<pid_t> group_members(pid_t pgid);
+// Every live process descended from `pid` (children, their children...),
+// wherever their process group or session is.
+std::vector<pid_t> descendants(pid_t pid);
 // Polls until `pid` is gone or `limit` passes; true when it is gone.
 bool wait_gone(pid_t pid, std::chrono::milliseconds limit);
 
