@@ -11,8 +11,6 @@
 #include <string_view>
 #include <vector>
 
-#include <nlohmann/json_fwd.hpp>
-
 #include "core/config.h"
 #include "core/error.h"
 #include "model/chat_model.h"

@@ -19,7 +19,6 @@ std::uint64_t now_secs() {
 class ChatGpt : public ModelTest {
  protected:
   ChatGpt() {
-    env_.keep("VELMOR_OAUTH_TOKEN_URL");
     env_.set("VELMOR_OAUTH_TOKEN_URL", fake_.root_url() + "/oauth/token");
   }
 

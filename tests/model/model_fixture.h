@@ -18,7 +18,6 @@ class ModelTest : public ::testing::Test {
  protected:
   ModelTest() {
     env_.set("VELMOR_HOME", home_.path().string());
-    env_.keep("VELMOR_OAUTH_TOKEN_URL");
     env_.unset("VELMOR_OAUTH_TOKEN_URL");
   }
 
