@@ -52,7 +52,7 @@ PageText decode_page(std::string_view raw) {
     if (auto it = value.find("url"); it != value.end() && it->is_string())
       page.url = it->get<std::string>();
     if (auto it = value.find("text"); it != value.end() && it->is_string())
-      page.text = it->get<std::string>();
+      page.text = std::move(it->get_ref<std::string&>());
     else
       page.text = std::move(decoded);
   } else {
