@@ -35,22 +35,14 @@ std::vector<JournalEntry> Mind::journal_for(
 
   std::vector<TokenList> documents;
   documents.reserve(entries.size());
-  std::size_t total = 0;
-  for (const auto& e : entries) {
-    documents.push_back(tokens(e.title + " " + e.gist));
-    total += documents.back().size();
-  }
-  const auto idf = idf_table(documents);
-  const double avg = std::max(1.0, static_cast<double>(total) / static_cast<double>(entries.size()));
-  const TokenList q = tokens(query);
+  for (const auto& e : entries) documents.push_back(tokens(e.title + " " + e.gist));
+  const auto scores = Corpus(documents).scores(tokens(query));
 
   std::vector<Scored> kept;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const bool picked = std::any_of(picks.begin(), picks.end(),
                                     [&](std::size_t p) { return entries[p].id == entries[i].id; });
-    if (picked) continue;
-    const double score = bm25(q, documents[i], idf, avg);
-    if (score > 0.0) kept.push_back({score, i});
+    if (!picked && scores[i] > 0.0) kept.push_back({scores[i], i});
   }
   std::stable_sort(kept.begin(), kept.end(),
                    [](const Scored& a, const Scored& b) { return a.score > b.score; });

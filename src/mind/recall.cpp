@@ -19,13 +19,6 @@ void rank(std::vector<Scored>& scored) {
                    [](const Scored& a, const Scored& b) { return a.score > b.score; });
 }
 
-double average_length(const std::vector<TokenList>& documents) {
-  if (documents.empty()) return 1.0;
-  std::size_t total = 0;
-  for (const auto& d : documents) total += d.size();
-  return std::max(1.0, static_cast<double>(total) / static_cast<double>(documents.size()));
-}
-
 double memory_score(const Memory& m, double s, const std::string& lowered_query) {
   if (m.kind == "site") {
     auto host = host_of_note(m.text);
@@ -43,13 +36,12 @@ std::vector<Memory> recall_memories(std::vector<Memory> memories, const TokenLis
   std::vector<TokenList> documents;
   documents.reserve(memories.size());
   for (const auto& m : memories) documents.push_back(tokens(m.text));
-  const auto idf = idf_table(documents);
-  const double avg = average_length(documents);
+  const auto scores = Corpus(documents).scores(query);
   const std::string lowered = core::to_lower(raw_query);
 
   std::vector<Scored> kept;
   for (std::size_t i = 0; i < memories.size(); ++i) {
-    double score = memory_score(memories[i], bm25(query, documents[i], idf, avg), lowered);
+    double score = memory_score(memories[i], scores[i], lowered);
     if (score > 0.0) kept.push_back({score, i});
   }
   rank(kept);
@@ -65,12 +57,10 @@ TokenList procedure_document(const Procedure& p) {
     if (i > 0) head += ' ';
     head += p.sites[i];
   }
-  TokenList doc = tokens(head);
-  for (const auto& step : p.steps) {
-    auto more = tokens(step);
-    doc.insert(doc.end(), std::make_move_iterator(more.begin()),
-               std::make_move_iterator(more.end()));
-  }
+  TokenList doc;
+  doc.reserve(16 * (p.steps.size() + 1));
+  append_tokens(head, doc);
+  for (const auto& step : p.steps) append_tokens(step, doc);
   return doc;
 }
 
@@ -80,22 +70,16 @@ std::vector<Procedure> recall_procedures(std::vector<Procedure> procedures,
   std::vector<TokenList> documents;
   documents.reserve(procedures.size());
   for (const auto& p : procedures) documents.push_back(procedure_document(p));
-  const auto idf = idf_table(documents);
-  const double avg = average_length(documents);
-  const std::unordered_set<std::string_view> distinct(query.begin(), query.end());
+  const Corpus corpus(documents);
+  const auto scores = corpus.scores(query);
+  const auto shared = corpus.shared(query);
 
   std::vector<Scored> kept;
   for (std::size_t i = 0; i < procedures.size(); ++i) {
     const auto& p = procedures[i];
-    if (p.demoted) continue;
-    const std::unordered_set<std::string_view> words(documents[i].begin(), documents[i].end());
-    std::size_t shared = 0;
-    for (auto q : distinct)
-      if (words.contains(q)) ++shared;
     // One shared word is enough only for a very short query.
-    if (shared < 2 && !(shared == 1 && query.size() <= 2)) continue;
-    const double s = bm25(query, documents[i], idf, avg);
-    const double score = s * (p.successes + 1.0) / (p.successes + p.failures + 2.0);
+    if (p.demoted || (shared[i] < 2 && !(shared[i] == 1 && query.size() <= 2))) continue;
+    const double score = scores[i] * (p.successes + 1.0) / (p.successes + p.failures + 2.0);
     if (score > 0.5) kept.push_back({score, i});
   }
   rank(kept);

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <set>
 
 namespace velmor::mind {
 namespace {
@@ -81,6 +83,38 @@ TEST(Bm25, ScoresTermFrequencyAgainstLength) {
   EXPECT_DOUBLE_EQ(bm25({"ef"}, {"ab", "cd"}, idf, 2.0), 0.0);
   EXPECT_DOUBLE_EQ(bm25({}, {"ab"}, idf, 1.0), 0.0);
   EXPECT_DOUBLE_EQ(bm25({"ab"}, {}, idf, 1.0), 0.0);
+}
+
+TEST(Corpus, ScoresExactlyLikeBm25OverTheCollection) {
+  const std::vector<TokenList> docs = {
+      tokens("Cheapest flights from Boston to Oslo, booked twice"),
+      tokens("Flights flights flights"),
+      {},
+      tokens("Hotel near the Oslo central station"),
+      tokens("ed"),  // one empty stem
+  };
+  double total = 0;
+  for (const auto& d : docs) total += static_cast<double>(d.size());
+  const double avg = total / static_cast<double>(docs.size());
+  const auto idf = idf_table(docs);
+  const Corpus corpus(docs);
+  EXPECT_DOUBLE_EQ(corpus.average_length(), avg);
+  for (const char* query : {"flights to Oslo", "Oslo Oslo hotel", "unknown words only", "", "ed"}) {
+    const auto q = tokens(query);
+    const auto scores = corpus.scores(q);
+    const auto shared = corpus.shared(q);
+    ASSERT_EQ(scores.size(), docs.size());
+    for (std::size_t i = 0; i < docs.size(); ++i) {
+      EXPECT_EQ(scores[i], bm25(q, docs[i], idf, avg)) << query << " / " << i;
+      std::size_t common = 0;
+      for (const auto& t : std::set<std::string>(q.begin(), q.end()))
+        if (std::find(docs[i].begin(), docs[i].end(), t) != docs[i].end()) ++common;
+      EXPECT_EQ(shared[i], common) << query << " / " << i;
+    }
+  }
+  // Short collections never divide by less than one token.
+  EXPECT_EQ(Corpus({{}, {}}).average_length(), 1.0);
+  EXPECT_EQ(Corpus({}).average_length(), 1.0);
 }
 
 }  // namespace
