@@ -13,8 +13,9 @@
 #include "core/config.h"
 #include "core/console.h"
 #include "core/interrupt.h"
-#include "operator/operator.h"
 #include "mind/mind.h"
+#include "operator/operator.h"
+#include "tools/browser.h"
 
 namespace {
 
@@ -87,7 +88,7 @@ std::vector<Subcommand> subcommands() {
 
 // Closes whatever outlives a job (parked browsers) when the person presses
 // Ctrl-C.
-void interrupt_cleanup() {}
+void interrupt_cleanup() { velmor::tools::close_parked_browsers(); }
 
 }  // namespace
 
