@@ -19,13 +19,14 @@ namespace {
 using nlohmann::json;
 
 std::filesystem::path fake_bin() {
-  const char* data = std::getenv("VELMOR_TEST_DATA");
-  return std::filesystem::path(data ? data : "tests/tools") / "fixtures" / "fake_bin";
+  return std::filesystem::path(VELMOR_TOOLS_FIXTURES) / "fake_bin";
 }
 
 class Install : public ::testing::Test {
  protected:
   void SetUp() override {
+    // Without the stand-ins the real npx would run, and reach the network.
+    ASSERT_TRUE(std::filesystem::exists(fake_bin() / "npx")) << fake_bin();
     env_.set("PATH", fake_bin().string() + ":" + std::string(std::getenv("PATH")));
     env_.set("FAKE_NPX_LOG", (tmp_ / "npx.log").string());
     env_.set("FAKE_NPM_LOG", (tmp_ / "npm.log").string());
@@ -61,8 +62,9 @@ TEST_F(Install, InstallsTheEngineTheServerDependsOnOnce) {
   install_builtin_browser();  // ignored while the first runs
   EXPECT_EQ(finished(), "done");
   EXPECT_EQ(npx_runs(), (std::vector<json>{{"--yes", "playwright@1.2.3", "install", "chromium"}}));
-  EXPECT_EQ(*core::read_file(tmp_ / "npm.log"),
-            "view @playwright/mcp@latest dependencies.playwright-core\n");
+  auto npm = core::read_file(tmp_ / "npm.log");
+  ASSERT_TRUE(npm);
+  EXPECT_EQ(*npm, "view @playwright/mcp@latest dependencies.playwright-core\n");
 }
 
 TEST_F(Install, UnreadableVersionFallsBackToLatest) {

@@ -26,13 +26,14 @@ const char* kSecrets[] = {"XAI_API_KEY",    "LLM_API_KEY",    "OPENAI_API_KEY",
                           "VELMOR_PAIRING_CODE", "VELMOR_UI_TOKEN"};
 
 std::filesystem::path fake_bin() {
-  const char* data = std::getenv("VELMOR_TEST_DATA");
-  return std::filesystem::path(data ? data : "tests/tools") / "fixtures" / "fake_bin";
+  return std::filesystem::path(VELMOR_TOOLS_FIXTURES) / "fake_bin";
 }
 
 class BrowserFake : public ::testing::Test {
  protected:
   void SetUp() override {
+    // Without the stand-ins the real npx would run, and reach the network.
+    ASSERT_TRUE(std::filesystem::exists(fake_bin() / "npx")) << fake_bin();
     env_.set("PATH", fake_bin().string() + ":" + std::string(std::getenv("PATH")));
     env_.set("FAKE_NPX_LOG", log_path().string());
     env_.unset("FAKE_NPX_MODE");

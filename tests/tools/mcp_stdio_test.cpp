@@ -23,8 +23,7 @@ using ::testing::StartsWith;
 using velmor::testing::TempDir;
 
 std::filesystem::path fixture() {
-  const char* data = std::getenv("VELMOR_TEST_DATA");
-  return std::filesystem::path(data ? data : "tests/tools") / "fixtures" / "mcp_server.py";
+  return std::filesystem::path(VELMOR_TOOLS_FIXTURES) / "mcp_server.py";
 }
 
 struct Server {
