@@ -97,7 +97,7 @@ class JobRun {
   std::set<std::string> seen_hosts_;
   std::unique_ptr<tools::BrowserTool> browser_;
   std::optional<std::string> current_url_;
-  std::unique_ptr<DesktopTool> desktop_;
+  std::unique_ptr<tools::DesktopTool> desktop_;
 
   bool approval_used_ = false;
   bool blanket_approval_ = false;

@@ -5,6 +5,7 @@
 #include "operator/seams.h"
 #include "tools/bridge.h"
 #include "tools/browser.h"
+#include "tools/desktop.h"
 
 namespace velmor::op {
 
@@ -25,13 +26,6 @@ class RealBrowsers final : public BrowserSource {
 };
 
 Error not_in_build(const std::string& tool) { return Error::other(tool + " is not available in this build"); }
-
-// Desktop control comes with the desktop tool; until then the model is told
-// the tool is missing.
-class NoDesktop final : public DesktopTool {
- public:
-  Result<tools::ToolResult> call(const tools::ToolCall& call) override { return fail(not_in_build(call.name)); }
-};
 
 // Coding runs are not part of this build yet.
 class NoCodingRuns final : public CodingRuns {
@@ -77,7 +71,7 @@ Result<Seams> real_seams(const Config& config) {
   seams.price = [client](model::ContextLength context) { return client->price(context); };
   seams.set_cache_key = [client](std::optional<std::string> key) { client->set_prompt_cache_key(std::move(key)); };
   seams.browsers = std::make_shared<RealBrowsers>();
-  seams.desktop = [] { return std::make_unique<NoDesktop>(); };
+  seams.desktop = [url = config.cua_url] { return std::make_unique<tools::Desktop>(url); };
   seams.coding = std::make_shared<NoCodingRuns>();
   seams.plugins = std::make_shared<NoPlugins>();
   seams.sleeper = std::make_shared<RealSleeper>();

@@ -22,6 +22,7 @@
 #include "model/model.h"
 #include "operator/observer.h"
 #include "tools/browser.h"
+#include "tools/desktop.h"
 #include "tools/tool_types.h"
 
 namespace velmor::op {
@@ -38,13 +39,6 @@ class BrowserSource {
   virtual void drop_parked(const std::string& key) = 0;
   // True when the Chrome extension is connected.
   virtual bool bridge_connected() = 0;
-};
-
-// The Mac's pointer and keyboard, through the computer-use server.
-class DesktopTool {
- public:
-  virtual ~DesktopTool() = default;
-  virtual Result<tools::ToolResult> call(const tools::ToolCall& call) = 0;
 };
 
 // Token counts of work done for the job outside its own model calls (the
@@ -120,7 +114,7 @@ struct Seams {
   std::function<void(std::optional<std::string>)> set_cache_key;
   std::shared_ptr<BrowserSource> browsers;
   // Creates the desktop client on first use.
-  std::function<std::unique_ptr<DesktopTool>()> desktop;
+  std::function<std::unique_ptr<tools::DesktopTool>()> desktop;
   std::shared_ptr<CodingRuns> coding;
   std::shared_ptr<PluginTools> plugins;
   std::shared_ptr<Sleeper> sleeper;
