@@ -9,11 +9,14 @@ if command -v apt-get >/dev/null 2>&1; then
   if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq --no-install-recommends \
-    build-essential g++ cmake ninja-build ccache pkg-config git \
-    libcurl4-openssl-dev libssl-dev nlohmann-json3-dev libutf8proc-dev libfmt-dev \
-    libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev \
-    nodejs npm chromium python3 procps ca-certificates >/dev/null
+  packages=(build-essential g++ cmake ninja-build ccache pkg-config git
+    libcurl4-openssl-dev libssl-dev nlohmann-json3-dev libutf8proc-dev libfmt-dev
+    libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
+    chromium python3 procps ca-certificates)
+  # A Node.js installed some other way (newer than Debian's) is kept: asking
+  # apt for Debian's nodejs would fight with it.
+  if ! command -v npx >/dev/null 2>&1; then packages+=(nodejs npm); fi
+  $SUDO apt-get install -y -qq --no-install-recommends "${packages[@]}" >/dev/null
 elif command -v brew >/dev/null 2>&1; then
   # Xcode's command-line tools bring clang; velmor is also built with
   # Homebrew's GCC where a newer standard library is needed.

@@ -100,7 +100,7 @@ Result<Config> Config::from_env() {
       or_default(first_nonempty({"ANTHROPIC_API_URL"}), "https://api.anthropic.com/v1");
   c.anthropic_model = or_default(first_nonempty({"ANTHROPIC_MODEL"}), "claude-sonnet-5-5");
   c.chatgpt_model = or_default(first_nonempty({"CHATGPT_MODEL"}), "gpt-5.5");
-  c.openai_client_id = or_default(first_nonempty({"OPENAI_CLIENT_ID"}), "velmor_signin_client");
+  c.openai_client_id = or_default(first_nonempty({"OPENAI_CLIENT_ID"}), kDefaultOpenAiClientId);
 
   if (trim(c.qdrant_url).empty()) return fail(Error::config("QDRANT_URL is empty"));
   if (c.graph.empty()) return fail(Error::config("VELMOR_GRAPH is empty"));

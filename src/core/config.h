@@ -14,6 +14,9 @@
 
 namespace velmor::core {
 
+// The OAuth client identifier used until a sign-in teaches another one.
+inline constexpr std::string_view kDefaultOpenAiClientId = "velmor_signin_client";
+
 struct Config {
   std::string qdrant_url;
   std::optional<std::string> qdrant_api_key;

@@ -110,6 +110,19 @@ std::string_view trim(std::string_view s) {
   return s.substr(start, end - start);
 }
 
+bool is_word_char(std::int32_t code_point) {
+  if (code_point < 0) return false;
+  switch (utf8proc_category(code_point)) {
+    case UTF8PROC_CATEGORY_LU: case UTF8PROC_CATEGORY_LL: case UTF8PROC_CATEGORY_LT:
+    case UTF8PROC_CATEGORY_LM: case UTF8PROC_CATEGORY_LO: case UTF8PROC_CATEGORY_MN:
+    case UTF8PROC_CATEGORY_MC: case UTF8PROC_CATEGORY_ND: case UTF8PROC_CATEGORY_NL:
+    case UTF8PROC_CATEGORY_NO:
+      return true;
+    default:
+      return false;
+  }
+}
+
 std::string to_lower(std::string_view s) {
   std::string out;
   out.reserve(s.size());

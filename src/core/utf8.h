@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -22,6 +23,9 @@ std::string_view suffix_chars(std::string_view s, std::size_t n);
 std::size_t byte_offset_of_char(std::string_view s, std::size_t n);
 // `s` without leading and trailing Unicode white space.
 std::string_view trim(std::string_view s);
+// Letters, the marks that combine with them (so accented and Indic words
+// stay whole) and every kind of number: what counts as part of a word.
+bool is_word_char(std::int32_t code_point);
 // Full Unicode lower-casing.
 std::string to_lower(std::string_view s);
 // Lower-cases ASCII letters only; for keys, hosts and keyword tests.

@@ -1,5 +1,7 @@
 #include "mind/text_rank.h"
 
+#include "core/utf8.h"
+
 #include <utf8proc.h>
 
 #include <algorithm>
@@ -51,20 +53,6 @@ double length_factor(std::size_t length, double average_length) {
 double term_score(double idf, std::size_t tf, double k) {
   const auto f = static_cast<double>(tf);
   return idf * f * (kK1 + 1.0) / (k + f);
-}
-
-// Letters, the marks that combine with them (so accented and Indic words stay
-// whole) and every kind of number count as word characters.
-bool is_word_char(utf8proc_int32_t cp) {
-  switch (utf8proc_category(cp)) {
-    case UTF8PROC_CATEGORY_LU: case UTF8PROC_CATEGORY_LL: case UTF8PROC_CATEGORY_LT:
-    case UTF8PROC_CATEGORY_LM: case UTF8PROC_CATEGORY_LO: case UTF8PROC_CATEGORY_MN:
-    case UTF8PROC_CATEGORY_MC: case UTF8PROC_CATEGORY_ND: case UTF8PROC_CATEGORY_NL:
-    case UTF8PROC_CATEGORY_NO:
-      return true;
-    default:
-      return false;
-  }
 }
 
 // Every word is stemmed, so this stays clear of library string compares.
@@ -125,7 +113,7 @@ void append_tokens(std::string_view text, TokenList& out) {
     }
     i += static_cast<std::size_t>(n);
     cp = utf8proc_tolower(cp);
-    if (is_word_char(cp))
+    if (velmor::core::is_word_char(cp))
       append_utf8(piece, cp);
     else
       finish_piece(piece, out);

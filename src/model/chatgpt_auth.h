@@ -45,7 +45,7 @@ namespace oauth {
 
 // The public client name that asks the provider to register this app; the
 // provider then returns the real identifier at the end of a sign-in.
-inline constexpr std::string_view kDefaultClientId = "velmor_signin_client";
+inline constexpr std::string_view kDefaultClientId = core::kDefaultOpenAiClientId;
 
 // {VELMOR_AUTH_HOME}/auth when that variable is set and not blank, else
 // {home}/auth. Holds chatgpt.json and chatgpt_client_id.

@@ -61,18 +61,6 @@ bool mentions_any(std::string_view line, const std::vector<std::string>& words,
   });
 }
 
-bool is_letter_or_digit(utf8proc_int32_t cp) {
-  switch (utf8proc_category(cp)) {
-    case UTF8PROC_CATEGORY_LU: case UTF8PROC_CATEGORY_LL: case UTF8PROC_CATEGORY_LT:
-    case UTF8PROC_CATEGORY_LM: case UTF8PROC_CATEGORY_LO: case UTF8PROC_CATEGORY_MN:
-    case UTF8PROC_CATEGORY_MC: case UTF8PROC_CATEGORY_ND: case UTF8PROC_CATEGORY_NL:
-    case UTF8PROC_CATEGORY_NO:
-      return true;
-    default:
-      return false;
-  }
-}
-
 // The query's words of two characters or more, lower-cased.
 std::vector<std::string> find_terms(std::string_view query) {
   std::vector<std::string> terms;
@@ -88,7 +76,7 @@ std::vector<std::string> find_terms(std::string_view query) {
     utf8proc_int32_t cp = -1;
     auto n = utf8proc_iterate(bytes + i, static_cast<utf8proc_ssize_t>(query.size() - i), &cp);
     auto len = n <= 0 ? std::size_t{1} : static_cast<std::size_t>(n);
-    if (n > 0 && is_letter_or_digit(cp)) {
+    if (n > 0 && core::is_word_char(cp)) {
       piece.append(query.substr(i, len));
       ++piece_chars;
     } else {
