@@ -40,4 +40,4 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   run_suite build-asan "$ASAN_TARGETS" -L unit -R "^(Error|Utf8|Clock|Random|Encoding|Files|Process|Interrupt|Config|Settings|CommandLine\.|Provider|Pricing|Responses|Messages|ChatCompletions|ChatGpt|ClientId|PostForm|SignInFile|FakeProvider|TokenResponse|TokenTotals)"
 
 configure build-tsan -DVELMOR_TSAN=ON -DVELMOR_BENCH=OFF
-TSAN_OPTIONS=halt_on_error=1 run_suite build-tsan "$TSAN_TARGETS" -L unit -R "${VELMOR_TSAN_TESTS:-Process|Files|Thread|Concurren|Refresh}"
+TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan.supp" run_suite build-tsan "$TSAN_TARGETS" -L unit -R "${VELMOR_TSAN_TESTS:-Process|Files|Thread|Concurren|Refresh}"
